@@ -1,0 +1,98 @@
+// The set-independent part of the library, generated from the entry table:
+// the dispatch slots and dispatchers, the shared callback slots, the two
+// zero vectors, and burst.initialize.
+#include <cstdint>
+
+#include "frame/callback_slots.h"
+#include "frame/processor_level.h"
+#include "orovox/entries.h"
+
+#define OROVOX_EXPORT __attribute__((visibility("default")))
+
+using Orovox::Resolver;
+
+// --- Shared slots -------------------------------------------------------------
+extern "C" {
+Orovox::AbortFn g_abortSlot = nullptr;
+Orovox::WorkStealingRangeFn g_workStealingRangeSlot = nullptr;
+Orovox::MallocTrackedFn g_mallocTrackedSlot = nullptr;
+Orovox::FreeTrackedFn g_freeTrackedSlot = nullptr;
+
+// Exported for hosts that expect them; no entry reads or writes them.
+OROVOX_EXPORT float g_zeroVector2[2] __asm__("\"UnityEngine.Vector2 UnityEngine.Vector2::zeroVector\"") = {0.0f, 0.0f};
+OROVOX_EXPORT float g_zeroVector3[3] __asm__("\"UnityEngine.Vector3 UnityEngine.Vector3::zeroVector\"") = {0.0f, 0.0f,
+                                                                                                          0.0f};
+}
+
+namespace {
+
+// One slot per entry, empty until burst.initialize has run.
+void* g_dispatch[Orovox::kEntryCount];
+
+}  // namespace
+
+// --- Declarations of both sets' symbols -----------------------------------------
+#define OROVOX_DECLARE_SET(number, id, R, params)                                                           \
+  extern "C" R Sse2Body_##number params __asm__("\"" id "_x64_sse2\"");                                     \
+  extern "C" R Avx2Body_##number params __asm__("\"" id "_avx2\"");                                         \
+  extern "C" void Sse2Bind_##number(Resolver) __asm__("\"burst.initialize.externals." id "_x64_sse2\"");    \
+  extern "C" void Avx2Bind_##number(Resolver) __asm__("\"burst.initialize.externals." id "_avx2\"");        \
+  extern "C" void Sse2Statics_##number() __asm__("\"burst.initialize.statics." id "_x64_sse2\"");           \
+  extern "C" void Avx2Statics_##number() __asm__("\"burst.initialize.statics." id "_avx2\"");
+
+#define OROVOX_JOB_PARAMS (void* record, void* hostA, void* hostB, void* ranges, int32_t worker)
+#define OROVOX_JOB_ARGS (record, hostA, hostB, ranges, worker)
+
+// The dispatcher passes every argument unchanged to the slot's function.
+#define OROVOX_DISPATCHER(number, id, R, params, args)                             \
+  extern "C" OROVOX_EXPORT R Dispatch_##number params __asm__("\"" id "\"");       \
+  R Dispatch_##number params { return reinterpret_cast<R(*) params>(g_dispatch[number - 1]) args; }
+
+#define OROVOX_FUNCTION(number, id, Name, callbacks, R, params, args, impl) \
+  OROVOX_DECLARE_SET(number, id, R, params)                                 \
+  OROVOX_DISPATCHER(number, id, R, params, args)
+#define OROVOX_JOB(number, id, Name, Kind, callbacks, Record) \
+  OROVOX_DECLARE_SET(number, id, void, OROVOX_JOB_PARAMS)     \
+  OROVOX_DISPATCHER(number, id, void, OROVOX_JOB_PARAMS, OROVOX_JOB_ARGS)
+#include "orovox/entry_table.def"
+#undef OROVOX_FUNCTION
+#undef OROVOX_JOB
+
+namespace {
+
+struct SetSymbols {
+  void* body;
+  void (*bind)(Resolver);
+  void (*statics)();
+};
+
+struct EntrySymbols {
+  SetSymbols sse2;
+  SetSymbols avx2;
+};
+
+// Both sets' symbols of every entry, in table order.
+const EntrySymbols kEntrySymbols[] = {
+#define OROVOX_ROW(number)                                                               \
+  {{reinterpret_cast<void*>(&Sse2Body_##number), &Sse2Bind_##number, &Sse2Statics_##number}, \
+   {reinterpret_cast<void*>(&Avx2Body_##number), &Avx2Bind_##number, &Avx2Statics_##number}},
+#define OROVOX_FUNCTION(number, ...) OROVOX_ROW(number)
+#define OROVOX_JOB(number, ...) OROVOX_ROW(number)
+#include "orovox/entry_table.def"
+#undef OROVOX_FUNCTION
+#undef OROVOX_JOB
+#undef OROVOX_ROW
+};
+static_assert(sizeof(kEntrySymbols) / sizeof(kEntrySymbols[0]) == Orovox::kEntryCount);
+
+}  // namespace
+
+extern "C" OROVOX_EXPORT void BurstInitialize(Resolver resolve) __asm__("\"burst.initialize\"");
+
+void BurstInitialize(Resolver resolve) {
+  const bool avx2 = Orovox::Frame::SelectsAvx2(Orovox::Frame::CurrentProcessorLevel());
+  auto chosen = [avx2](const EntrySymbols& e) -> const SetSymbols& { return avx2 ? e.avx2 : e.sse2; };
+  for (const EntrySymbols& e : kEntrySymbols) chosen(e).bind(resolve);
+  for (const EntrySymbols& e : kEntrySymbols) chosen(e).statics();
+  for (int i = 0; i < Orovox::kEntryCount; ++i) g_dispatch[i] = chosen(kEntrySymbols[i]).body;
+}

@@ -1,0 +1,8 @@
+#include "textures/texture_jobs.h"
+
+namespace Orovox::OROVOX_SET {
+
+// Not built yet.
+void PaintHeatmapJob::Execute() const {}
+
+}  // namespace Orovox::OROVOX_SET
