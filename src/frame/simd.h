@@ -113,6 +113,9 @@ inline VF Abs(VF a) { return AndNot(Set(-0.0f), a); }
 // range give INT32_MIN. A C++ cast is undefined for those inputs.
 inline int32_t TruncToInt(float x) { return _mm_cvttss_si32(_mm_set_ss(x)); }
 
+// Correctly rounded square root, without the errno path of sqrtf.
+inline float Sqrt(float x) { return _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(x))); }
+
 // |x| as the sign bit cleared (also for NaN).
 inline float Abs(float x) { return __builtin_fabsf(x); }
 
