@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -44,6 +45,8 @@ std::vector<void*> Resolve(void* handle, const char* suffix) {
 }  // namespace
 
 void HostAbort(const char* exceptionName, const char* message) {
+  // Like the engine, report the exception before the library traps.
+  std::fprintf(stderr, "%s: %s\n", exceptionName != nullptr ? exceptionName : "(null)", message != nullptr ? message : "(null)");
   AbortState& s = Aborts();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.last = {exceptionName != nullptr ? exceptionName : "", message != nullptr ? message : ""};

@@ -1,2 +1,5 @@
 orovox_test(frame_test SOURCES frame_test.cpp)
+orovox_test(frame_uninitialised_test SOURCES frame_uninitialised_test.cpp)
+orovox_test(native_array_test SOURCES native_array_test.cpp)
+target_compile_definitions(native_array_test PRIVATE OROVOX_SET=standalone OROVOX_SET_AVX2=0)
 orovox_test(host_test SOURCES host_test.cpp LABELS threaded)

@@ -24,12 +24,9 @@ OROVOX_EXPORT float g_zeroVector3[3] __asm__("\"UnityEngine.Vector3 UnityEngine.
                                                                                                           0.0f};
 }
 
-namespace {
-
-// One slot per entry, empty until burst.initialize has run.
-void* g_dispatch[Orovox::kEntryCount];
-
-}  // namespace
+// One slot per entry, empty until burst.initialize has run. The dispatchers
+// below reach it by this name.
+__attribute__((visibility("hidden"))) void* g_dispatch[Orovox::kEntryCount] __asm__("orovox_dispatch_slots");
 
 // --- Declarations of both sets' symbols -----------------------------------------
 #define OROVOX_DECLARE_SET(number, id, R, params)                                                           \
@@ -41,19 +38,25 @@ void* g_dispatch[Orovox::kEntryCount];
   extern "C" void Avx2Statics_##number() __asm__("\"burst.initialize.statics." id "_avx2\"");
 
 #define OROVOX_JOB_PARAMS (void* record, void* hostA, void* hostB, void* ranges, int32_t worker)
-#define OROVOX_JOB_ARGS (record, hostA, hostB, ranges, worker)
 
-// The dispatcher passes every argument unchanged to the slot's function.
-#define OROVOX_DISPATCHER(number, id, R, params, args)                             \
-  extern "C" OROVOX_EXPORT R Dispatch_##number params __asm__("\"" id "\"");       \
-  R Dispatch_##number params { return reinterpret_cast<R(*) params>(g_dispatch[number - 1]) args; }
+// A dispatcher is one indirect jump through its slot: every argument register
+// and the stack reach the chosen body untouched, whatever the entry's
+// parameters, and the result comes back the same way.
+#define OROVOX_DISPATCHER(number, id)                                      \
+  __asm__(".text\n"                                                       \
+          ".globl \"" id "\"\n"                                           \
+          ".type \"" id "\", @function\n"                                 \
+          ".p2align 4\n"                                                  \
+          "\"" id "\":\n"                                                  \
+          "\tjmp *orovox_dispatch_slots+8*(" #number "-1)(%rip)\n"       \
+          ".size \"" id "\", .-\"" id "\"\n");
 
 #define OROVOX_FUNCTION(number, id, Name, callbacks, R, params, args, impl) \
   OROVOX_DECLARE_SET(number, id, R, params)                                 \
-  OROVOX_DISPATCHER(number, id, R, params, args)
+  OROVOX_DISPATCHER(number, id)
 #define OROVOX_JOB(number, id, Name, Kind, callbacks, Record) \
   OROVOX_DECLARE_SET(number, id, void, OROVOX_JOB_PARAMS)     \
-  OROVOX_DISPATCHER(number, id, void, OROVOX_JOB_PARAMS, OROVOX_JOB_ARGS)
+  OROVOX_DISPATCHER(number, id)
 #include "orovox/entry_table.def"
 #undef OROVOX_FUNCTION
 #undef OROVOX_JOB
