@@ -1,11 +1,213 @@
+// Low-pass filtering with a truncated sinc kernel, and resampling.
+//
+// The filter's cost is all in the accumulation: every output adds n products
+// to itself, one after the other in ascending tap order. That order is part
+// of the result, so one output's sum is never split. Different outputs are
+// independent, though, so the fast path keeps a tile of outputs in flight at
+// once: lane k of a vector handles output i + k, and several vectors per tile
+// give the adder enough independent chains to hide its latency.
+#include <cmath>
+#include <cstdint>
+
 #include "dsp/algorithm.h"
+#include "frame/native_array.h"
+#include "frame/simd.h"
 
 namespace Orovox::OROVOX_SET {
+namespace {
 
-// Not built yet.
-void Algorithm::LowPassFilter(NativeArray<float>&, float, float, float) {}
-void Algorithm::LowPassFilterDirect(float*, int32_t, const float*, float*, int32_t, float) {}
-void Algorithm::DownSample(const NativeArray<float>&, NativeArray<float>&, int32_t, int32_t) {}
-void Algorithm::ResampleLinear(const float*, int32_t, float*, int32_t, float) {}
+using simd::kLanes;
+using simd::VF;
+
+// Vectors per tile: eight independent accumulators cover the add latency
+// times the two add ports with room to spare, and leave registers for the
+// broadcast tap and the products.
+constexpr int kTileVectors = OROVOX_SET_AVX2 ? 12 : 8;
+
+bool Overlaps(const void* a, int64_t aBytes, const void* b, int64_t bBytes) {
+  if (aBytes <= 0 || bBytes <= 0) return false;
+  const uintptr_t a0 = reinterpret_cast<uintptr_t>(a);
+  const uintptr_t b0 = reinterpret_cast<uintptr_t>(b);
+  return a0 < b0 + static_cast<uintptr_t>(bBytes) && b0 < a0 + static_cast<uintptr_t>(aBytes);
+}
+
+int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
+
+// Tap i = 2fc sin(2 pi fc t) / (2 pi fc t) at t = i - (n - 1)/2. Blocks use
+// the wide sine of the same family, so every tap has the bits of the scalar
+// formula.
+void BuildSincKernel(float* kernel, int32_t n, float fc) {
+  const float half = static_cast<float>(n - 1) * 0.5f;
+  const float w = 6.2831855f * fc;
+  const float twoFc = fc + fc;
+  int32_t i = 0;
+  const VF vHalf = simd::Set(half), vW = simd::Set(w), vTwoFc = simd::Set(twoFc);
+  for (; i + kLanes <= n; i += kLanes) {
+    const VF x = simd::Mul(simd::Sub(simd::Iota(i), vHalf), vW);
+    simd::Store(kernel + i, simd::Div(simd::Mul(simd::Sin(x), vTwoFc), x));
+  }
+  for (; i < n; ++i) {
+    const float x = (static_cast<float>(i) - half) * w;
+    kernel[i] = (simd::Sin(x) * twoFc) / x;
+  }
+}
+
+// The definition, element by element. It is also the path for overlapping
+// buffers, where later outputs read samples that earlier ones rewrote.
+void AccumulatePlain(float* data, const float* s, int32_t length, const float* kernel, int32_t n) {
+  for (int32_t i = 0; i < length; ++i) {
+    const int32_t last = Min(n - 1, i);
+    for (int32_t j = 0; j <= last; ++j) data[i] = (kernel[j] * s[i - j]) + data[i];
+  }
+}
+
+// Outputs i0 ... i0 + B*kLanes - 1, all inside the buffers. Every vector's
+// lanes have i >= i0, so taps 0 ... min(n - 1, i0) are valid for all of them
+// and run blocked. Vector b may still take taps up to i0 + b*kLanes whole;
+// beyond that its lanes differ, and each lane finishes alone. Each output
+// thus adds its taps in ascending order, and never reads before s[0].
+template <int B>
+void AccumulateTile(float* data, const float* s, int32_t i0, const float* kernel, int32_t n) {
+  VF acc[B];
+#pragma GCC unroll 16
+  for (int b = 0; b < B; ++b) acc[b] = simd::Load(data + i0 + b * kLanes);
+
+  const int32_t common = Min(n - 1, i0);
+  for (int32_t j = 0; j <= common; ++j) {
+    const VF k = simd::Set(kernel[j]);
+    const float* p = s + (i0 - j);
+#pragma GCC unroll 16
+    for (int b = 0; b < B; ++b) acc[b] = simd::Add(simd::Mul(k, simd::Load(p + b * kLanes)), acc[b]);
+  }
+  if (common == n - 1) {
+#pragma GCC unroll 16
+    for (int b = 0; b < B; ++b) simd::Store(data + i0 + b * kLanes, acc[b]);
+    return;
+  }
+
+  // The first outputs of the block: fewer than n taps reach back to s[0].
+  for (int b = 0; b < B; ++b) {
+    const int32_t base = i0 + b * kLanes;
+    const int32_t whole = Min(n - 1, base);
+    VF a = acc[b];
+    for (int32_t j = common + 1; j <= whole; ++j)
+      a = simd::Add(simd::Mul(simd::Set(kernel[j]), simd::Load(s + (base - j))), a);
+    simd::Store(data + base, a);
+    for (int lane = 1; lane < kLanes; ++lane) {
+      const int32_t i = base + lane;
+      const int32_t last = Min(n - 1, i);
+      for (int32_t j = whole + 1; j <= last; ++j) data[i] = (kernel[j] * s[i - j]) + data[i];
+    }
+  }
+}
+
+// The whole vectors left after the full tiles, as one narrower tile.
+template <int B>
+void AccumulateLastTile(float* data, const float* s, int32_t i0, const float* kernel, int32_t n, int vectors) {
+  if (vectors == B) {
+    AccumulateTile<B>(data, s, i0, kernel, n);
+  } else if constexpr (B > 1) {
+    AccumulateLastTile<B - 1>(data, s, i0, kernel, n, vectors);
+  }
+}
+
+// The last outputs that fill no vector: each is its own chain, interleaved
+// so that the chains overlap.
+void AccumulateTail(float* data, const float* s, int32_t begin, int32_t length, const float* kernel, int32_t n) {
+  float acc[kLanes];
+  const int32_t count = length - begin;
+  for (int32_t q = 0; q < count; ++q) acc[q] = data[begin + q];
+  for (int32_t j = 0; j < n; ++j) {
+    const float k = kernel[j];
+    for (int32_t q = 0; q < count; ++q) {
+      const int32_t i = begin + q;
+      if (j <= i) acc[q] = (k * s[i - j]) + acc[q];
+    }
+  }
+  for (int32_t q = 0; q < count; ++q) data[begin + q] = acc[q];
+}
+
+// data[i] = (kernel[j] * s[i - j]) + data[i] for j = 0 ... min(i, n - 1),
+// ascending. The tiled path reorders nothing within an output; it only runs
+// when no output is read again as a sample or a tap.
+void Accumulate(float* data, const float* s, int32_t length, const float* kernel, int32_t n) {
+  if (length <= 0 || n <= 0) return;
+  const int64_t bytes = int64_t{length} * 4;
+  if (Overlaps(data, bytes, s, bytes) || Overlaps(data, bytes, kernel, int64_t{n} * 4)) {
+    AccumulatePlain(data, s, length, kernel, n);
+    return;
+  }
+  constexpr int32_t kTile = kTileVectors * kLanes;
+  int32_t i0 = 0;
+  for (; i0 + kTile <= length; i0 += kTile) AccumulateTile<kTileVectors>(data, s, i0, kernel, n);
+  const int vectors = (length - i0) / kLanes;
+  AccumulateLastTile<kTileVectors - 1>(data, s, i0, kernel, n, vectors);
+  i0 += vectors * kLanes;
+  if (i0 < length) AccumulateTail(data, s, i0, length, kernel, n);
+}
+
+// output[i] = ((input[k1] - input[k]) * frac) + input[k], k = floor(i * ratio).
+void Interpolate(const float* input, int32_t inputLength, float* output, int32_t outputLength, float ratio) {
+  const int32_t lastIndex = inputLength - 1;
+  for (int32_t i = 0; i < outputLength; ++i) {
+    const float pos = static_cast<float>(i) * ratio;
+    const int32_t k = simd::TruncToInt(floorf(pos));
+    const int32_t k1 = Min(k + 1, lastIndex);
+    const float frac = pos - static_cast<float>(k);
+    output[i] = ((input[k1] - input[k]) * frac) + input[k];
+  }
+}
+
+}  // namespace
+
+void Algorithm::LowPassFilter(NativeArray<float>& data, float sampleRate, float cutoff, float range) {
+  NativeArray<float> copy = CreateTemporaryCopy(data);
+  // The tap count is always even, so no tap sits at t = 0.
+  const int32_t m = simd::TruncToInt(rintf(3.1f / (range / sampleRate)));
+  const int32_t n = (m & 1) != 0 ? m + 1 : m;
+  NativeArray<float> kernel = CreateTemporary<float>(n);
+  if (n > 0) {
+    const float fc = (cutoff - range) / sampleRate;
+    BuildSincKernel(kernel.elements, n, fc);
+    Accumulate(data.elements, copy.elements, data.length, kernel.elements, n);
+  }
+  FreeScratch(copy.elements);
+  FreeScratch(kernel.elements);
+}
+
+void Algorithm::LowPassFilterDirect(float* data, int32_t length, const float* input, float* kernel,
+                                    int32_t kernelLength, float normalizedCutoff) {
+  if (kernelLength < 1) return;
+  BuildSincKernel(kernel, kernelLength, normalizedCutoff);
+  Accumulate(data, input, length, kernel, kernelLength);
+}
+
+void Algorithm::DownSample(const NativeArray<float>& input, NativeArray<float>& output, int32_t sampleRate,
+                           int32_t targetSampleRate) {
+  // Read `input` before `output` is written: the caller may pass one record
+  // as both.
+  const float* source = input.elements;
+  const int32_t length = input.length;
+  if (sampleRate <= targetSampleRate) {
+    output = CreateTemporaryCopy(input);
+    return;
+  }
+  if (sampleRate % targetSampleRate != 0) {
+    const float ratio = static_cast<float>(sampleRate) / static_cast<float>(targetSampleRate);
+    const int32_t n = simd::TruncToInt(rintf(static_cast<float>(length) / ratio));
+    output = CreateTemporary<float>(n);
+    Interpolate(source, length, output.elements, n, ratio);
+    return;
+  }
+  const int32_t step = sampleRate / targetSampleRate;
+  const int32_t n = length / step;
+  output = CreateTemporary<float>(n);
+  for (int32_t i = 0; i < n; ++i) output.elements[i] = source[i * step];
+}
+
+void Algorithm::ResampleLinear(const float* input, int32_t inputLength, float* output, int32_t outputLength,
+                               float ratio) {
+  Interpolate(input, inputLength, output, outputLength, ratio);
+}
 
 }  // namespace Orovox::OROVOX_SET
