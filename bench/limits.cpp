@@ -3,6 +3,7 @@
 // 4-lane) multiplies and adds, SLEEF's sine and cosine rates in each set's
 // family, and the host allocator's rate on the transform's own pattern of
 // allocations.
+#include <cstdlib>
 #include <cstring>
 
 #include "bench_support.h"
@@ -71,6 +72,23 @@ void Allocator(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * FftAllocations(n));
 }
 
+// One allocate-free pair of a small block: the allocator's floor per call,
+// tracked (the host's) or plain (the C library's).
+void AllocatorPair(benchmark::State& state, bool tracked) {
+  for (auto _ : state) {
+    if (tracked) {
+      void* p = Host::TrackedAllocator::Allocate(16, 4, kAllocatorTemp, 0);
+      benchmark::DoNotOptimize(p);
+      Host::TrackedAllocator::Free(p, kAllocatorTemp);
+    } else {
+      void* p = std::malloc(16);
+      benchmark::DoNotOptimize(p);
+      std::free(p);
+    }
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+
 const bool kRegistered = [] {
   benchmark::RegisterBenchmark("Limit/MulAdd/8lane", MulAdd, 8);
   benchmark::RegisterBenchmark("Limit/MulAdd/4lane", MulAdd, 4);
@@ -86,6 +104,8 @@ const bool kRegistered = [] {
     benchmark::RegisterBenchmark((std::string("Limit/Cos/") + f.name).c_str(), Transcendental, false, f.family);
   }
   benchmark::RegisterBenchmark("Limit/Allocator/fft_pattern", Allocator)->Arg(1024);
+  benchmark::RegisterBenchmark("Limit/Allocator/tracked_pair_16B", AllocatorPair, true);
+  benchmark::RegisterBenchmark("Limit/Allocator/malloc_pair_16B", AllocatorPair, false);
   return true;
 }();
 
