@@ -16,18 +16,27 @@ namespace {
 
 using Body = void (*)(benchmark::State&, const KernelTable&, int n);
 
+// The timed loop; tracked allocations are counted from here on, so a
+// benchmark's own setup never shows in its allocs counter.
+template <class F>
+void Loop(benchmark::State& state, F&& call) {
+  AllocationCount count;
+  for (auto _ : state) call();
+  ReportAllocations(state, count);
+}
+
 void Items(benchmark::State& state, int64_t perCall) { state.SetItemsProcessed(int64_t(state.iterations()) * perCall); }
 
 // --- Spectrum -------------------------------------------------------------------------
 void Fft(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> re0 = VoiceSignal(n, 16000.0f), im0(size_t(n), 0.0f);
   std::vector<float> re(re0), im(im0);
-  for (auto _ : state) {
+  Loop(state, [&] {
     std::memcpy(re.data(), re0.data(), size_t(n) * 4);
     std::memcpy(im.data(), im0.data(), size_t(n) * 4);
     t.FastFourierTransform(re.data(), im.data(), n);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
   state.counters["sincos_pairs"] = double(FftSinCos(n));
 }
@@ -35,10 +44,10 @@ void Fft(benchmark::State& state, const KernelTable& t, int n) {
 void Magnitude(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> data = VoiceSignal(n, 16000.0f);
   std::vector<float> spectrum(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.MagnitudeSpectrum(data.data(), spectrum.data(), n);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
@@ -49,42 +58,42 @@ void MelBank(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> frame = VoiceSignal(n, 16000.0f);
   std::vector<float> spectrum(static_cast<size_t>(n)), mel(kMelChannels);
   Reference::MagnitudeSpectrum<MathSse2>(frame.data(), spectrum.data(), n);
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.MelFilterBankDirect(spectrum.data(), mel.data(), n, kMelChannels, 16000.0f);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, kMelChannels);
 }
 
 void Decibel(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> power = Uniform(n, 1e-3f, 1e3f);
   std::vector<float> data(power);
-  for (auto _ : state) {
+  Loop(state, [&] {
     std::memcpy(data.data(), power.data(), size_t(n) * 4);
     t.PowerToDecibel(data.data(), n);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
 void Cosine(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> source = Uniform(n, -80.0f, 20.0f);
   std::vector<float> destination(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.CosineTransform(source.data(), destination.data(), n);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, int64_t(n) * n);  // cosines evaluated
 }
 
 template <bool kToMel, bool kFlag>
 void MelScale(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> in = kToMel ? Uniform(n, 0.0f, 24000.0f) : Uniform(n, 0.0f, 4000.0f);
-  for (auto _ : state) {
+  Loop(state, [&] {
     float sum = 0.0f;
     for (int i = 0; i < n; ++i) sum += kToMel ? t.HertzToMel(kFlag, in[size_t(i)]) : t.MelToHertz(kFlag, in[size_t(i)]);
     benchmark::DoNotOptimize(sum);
-  }
+  });
   Items(state, n);
 }
 
@@ -97,10 +106,10 @@ void LowPass(benchmark::State& state, const KernelTable& t, int n) {
   std::vector<float> data(input), kernel(kTaps);
   // The filter adds onto data, so repeated calls grow it linearly: no
   // overflow and no denormals within any run's length.
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.LowPassFilterDirect(data.data(), n, input.data(), kernel.data(), kTaps, kCutoff);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
   const double pairs = double(FilterPairs(n, kTaps));
   state.counters["pairs"] = pairs;
@@ -113,10 +122,10 @@ void Resample(benchmark::State& state, const KernelTable& t, int n) {
   const int inputLength = int(float(n) * kRatio441) + 2;
   const std::vector<float> input = VoiceSignal(inputLength, 44100.0f);
   std::vector<float> output(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.ResampleLinear(input.data(), inputLength, output.data(), n, kRatio441);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
@@ -124,31 +133,31 @@ void Resample(benchmark::State& state, const KernelTable& t, int n) {
 void Emphasis(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> input = VoiceSignal(n, 16000.0f);
   std::vector<float> output(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.PreEmphasize(output.data(), input.data(), n, 0.97f);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
 void Hamming(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> frame = VoiceSignal(n, 16000.0f);
   std::vector<float> data(frame);
-  for (auto _ : state) {
+  Loop(state, [&] {
     std::memcpy(data.data(), frame.data(), size_t(n) * 4);
     t.ApplyHamming(data.data(), n);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
 void Normalize(benchmark::State& state, const KernelTable& t, int n) {
   std::vector<float> data = VoiceSignal(n, 16000.0f);
   // After the first call the peak is 1 and the scale 1, so the data stays put.
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.NormalizePeak(data.data(), n, 1.0f);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
@@ -156,40 +165,40 @@ template <int kWhich>
 void Measure(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> data = VoiceSignal(n, 16000.0f);
   auto f = kWhich == 0 ? t.PeakMagnitude : kWhich == 1 ? t.RootMeanSquare : t.EuclideanNorm;
-  for (auto _ : state) benchmark::DoNotOptimize(f(data.data(), n));
+  Loop(state, [&] { benchmark::DoNotOptimize(f(data.data(), n)); });
   Items(state, n);
 }
 
 void Unroll(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> ring = VoiceSignal(n, 48000.0f);
   std::vector<float> output(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.UnrollRingBuffer(ring.data(), output.data(), n, n + n / 3);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
 void Gather(benchmark::State& state, const KernelTable& t, int n) {
   const std::vector<float> input = VoiceSignal(3 * n, 48000.0f);  // the job's decimation by 3
   std::vector<float> output(static_cast<size_t>(n));
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.GatherStrided(input.data(), output.data(), n, 3);
     benchmark::ClobberMemory();
-  }
+  });
   Items(state, n);
 }
 
 // --- Support entries: the floor of a call through the host ---------------------------------------------
 void Probe(benchmark::State& state, const KernelTable& t, int) {
-  for (auto _ : state) benchmark::DoNotOptimize(t.ProbeCompiled());
+  Loop(state, [&] { benchmark::DoNotOptimize(t.ProbeCompiled()); });
 }
 void ControlStatus(benchmark::State& state, const KernelTable& t, int) {
   const int32_t bits = t.GetControlStatus();
-  for (auto _ : state) {
+  Loop(state, [&] {
     t.SetControlStatus(bits);
     benchmark::DoNotOptimize(t.GetControlStatus());
-  }
+  });
 }
 
 struct KernelBench {
@@ -230,10 +239,7 @@ const bool kRegistered = [] {
         const std::string name = std::string("Kernel/") + k.name + "/" + impl.Name() + "/" + std::to_string(n);
         benchmark::RegisterBenchmark(name.c_str(), [impl, body = k.body, n](benchmark::State& state) {
           if (!CanRun(state, impl.set)) return;
-          const KernelTable table = TableOf(impl);
-          AllocationCount count;
-          body(state, table, n);
-          ReportAllocations(state, count);
+          body(state, TableOf(impl), n);
         });
       }
     }
