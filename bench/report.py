@@ -222,13 +222,14 @@ class Report:
         self.table(["Job", "Size", "SSE2", "x scalar", "AVX2", "x scalar", "AVX2 rate"], rows)
 
     def mesh(self):
-        self.out("### Mesh jobs over 1,000,000 elements (bytes read + written per second; wall clock)", "")
+        self.out("### Mesh jobs over 1,000,000 elements (bytes read + written per second)", "")
         rows = []
         jobs = []
         for n in self.runs:
             m = re.match(r"Mesh/([^/]+)/", n)
             if m and m.group(1) not in jobs:
                 jobs.append(m.group(1))
+        cpu = lambda b: b.get("cpu_us") if b else None
         for job in jobs:
             mc = {w: self.get(f"Memcpy/{job}/memcpy/workers:{w}") for w in (1, 2)}
             for s in ("sse2", "avx2"):
@@ -238,17 +239,25 @@ class Report:
                 rate = {w: b[w]["bytes_per_second"] if b[w] else None for w in (1, 2)}
                 mrate = {w: mc[w]["bytes_per_second"] if mc[w] else None for w in (1, 2)}
                 scaling = ratio(rate[2], rate[1])
+                cpu_scaling = ratio(2 * cpu(b[1]), cpu(b[2])) if cpu(b[1]) and cpu(b[2]) else None
+                of_memcpy = ratio(rate[1], mrate[1])
+                cpu_of_memcpy = ratio(cpu(mc[1]), cpu(b[1])) if cpu(mc[1]) and cpu(b[1]) else None
                 rows.append([job, s, fmt_time(seconds(b[1])), f"{rate[1] / 1e9:.1f} GB/s",
-                             f"{mrate[1] / 1e9:.1f} GB/s" if mrate[1] else "-", fmt_pct(ratio(rate[1], mrate[1])),
+                             f"{mrate[1] / 1e9:.1f} GB/s" if mrate[1] else "-", fmt_pct(of_memcpy), fmt_pct(cpu_of_memcpy),
                              fmt_time(seconds(b[2])) if b[2] else "-", f"{rate[2] / 1e9:.1f} GB/s" if rate[2] else "-",
-                             f"{mrate[2] / 1e9:.1f} GB/s" if mrate[2] else "-", fmt_x(scaling, 2)])
+                             fmt_x(scaling, 2), fmt_x(cpu_scaling, 2)])
                 if job == "InterleaveVerticesJob-all_inputs":
-                    self.targets.append((f"Vertex job ({s}): 2 workers >= 1.7x 1 worker", fmt_x(scaling, 2),
+                    self.targets.append((f"Vertex job ({s}): 2 workers >= 1.7x 1 worker (wall; CPU-time estimate)",
+                                         f"{fmt_x(scaling, 2)} ({fmt_x(cpu_scaling, 2)})",
                                          scaling is not None and scaling >= 1.7))
-                    r = ratio(rate[1], mrate[1])
-                    self.targets.append((f"Vertex job ({s}), 1 worker: >= 50 % of memcpy of the same bytes", fmt_pct(r),
-                                         r is not None and r >= 0.5))
-        self.table(["Job", "Set", "1 worker", "rate", "memcpy", "of memcpy", "2 workers", "rate", "memcpy", "2 / 1"], rows)
+                    self.targets.append((f"Vertex job ({s}), 1 worker: >= 50 % of memcpy of the same bytes (wall; CPU time)",
+                                         f"{fmt_pct(of_memcpy)} ({fmt_pct(cpu_of_memcpy)})",
+                                         of_memcpy is not None and of_memcpy >= 0.5))
+        self.table(["Job", "Set", "1 worker", "rate", "memcpy", "of memcpy", "(CPU)", "2 workers", "rate", "2 / 1",
+                    "(CPU est.)"], rows)
+        self.out("Wall clock, the targets' measure; in parentheses the same ratios from the process's CPU time, "
+                 "which a busy machine does not stretch: memcpy CPU over the job's, and 2 x (1-worker CPU) / "
+                 "(2-worker CPU).", "")
 
     def collect_kernel_targets(self):
         b = self.get("Kernel/LowPassFilterDirect/avx2/3072")
