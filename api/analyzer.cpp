@@ -102,13 +102,21 @@ void Analyzer::reset() {
 }
 
 Frame Analyzer::analyze() const {
-  // The job only reads the samples; the record's pointer is not const.
-  return run(const_cast<float*>(ring_.data()), static_cast<int32_t>(write_));
+  // The job could read the ring from write_ on, but it sums the energy in
+  // storage order, so the volume's last bits would depend on where the ring
+  // happens to wrap. Handing it the block in time order makes a frame depend
+  // only on the samples, however they were pushed.
+  std::vector<float> block(ring_.size());
+  std::copy(ring_.begin() + static_cast<std::ptrdiff_t>(write_), ring_.end(), block.begin());
+  std::copy(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(write_),
+            block.begin() + static_cast<std::ptrdiff_t>(ring_.size() - write_));
+  return run(block.data(), 0);
 }
 
 Frame Analyzer::analyzeBlock(const float* block) const {
   if (block == nullptr) throw Error("analyzeBlock: null block");
   CheckFinite(block, ring_.size());
+  // The job only reads the samples; the record's pointer is not const.
   return run(const_cast<float*>(block), 0);
 }
 

@@ -501,6 +501,11 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
       ->capture_default_str()->check(CLI::Range(0.0f, 1.0f));
   stream->add_option("--silence-label", st.silenceLabel, "Label of silent frames")->capture_default_str();
 
+  if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyze" && args[0] != "calibrate" &&
+      args[0] != "stream") {
+    err << "orovox: unknown command '" << args[0] << "': analyze, calibrate or stream (see orovox --help)\n";
+    return 2;
+  }
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
     app.parse(reversed);

@@ -96,7 +96,8 @@ class Analyzer {
   // Zeroes the ring.
   void reset();
 
-  // Analyses the ring's current block.
+  // Analyses the ring's current block: the same frame, bit for bit, as
+  // analyzeBlock() on those samples, however they were pushed.
   Frame analyze() const;
   // Analyses `block` (blockLength() samples, oldest first) without touching
   // the ring; safe to call from several threads on one Analyzer.
