@@ -27,6 +27,7 @@ function(orovox_reliability_targets)
   endif()
 
   if(api_ready AND cli_ready AND EXISTS ${here}/bad_input_test.cpp)
+    find_package(GTest REQUIRED)  # its imported targets are scoped to tests/
     orovox_test(bad_input_test SOURCES ${here}/bad_input_test.cpp)
     target_include_directories(bad_input_test PRIVATE ${here} ${PROJECT_SOURCE_DIR}/tools)
     target_link_libraries(bad_input_test PRIVATE orovox_api orovox_cli)
@@ -52,7 +53,8 @@ function(orovox_reliability_targets)
     target_link_libraries(fuzz_replay_${t} PRIVATE ${libs})
     add_test(NAME fuzz_replay_${t}
              COMMAND fuzz_replay_${t} ${here}/fuzz/corpus/${t} ${here}/fuzz/regressions/${t})
-    set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS fuzz TIMEOUT 300)
+    set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS fuzz TIMEOUT 300
+                         ENVIRONMENT "LSAN_OPTIONS=suppressions=${here}/fuzz/lsan.supp")
     if(OROVOX_FUZZ)
       add_executable(fuzz_${t} ${here}/fuzz/fuzz_${t}.cpp)
       target_include_directories(fuzz_${t} PRIVATE ${here}/fuzz ${PROJECT_SOURCE_DIR}/tools)
