@@ -1,0 +1,1 @@
+orovox_test(lipsync_test SOURCES lipsync_test.cpp)
