@@ -9,3 +9,7 @@ target_compile_definitions(api_test PRIVATE OROVOX_DATA_DIR="${PROJECT_SOURCE_DI
 orovox_test(cli_test SOURCES cli_test.cpp LABELS threaded)
 target_link_libraries(cli_test PRIVATE orovox_cli PNG::PNG)
 target_compile_definitions(cli_test PRIVATE OROVOX_DATA_DIR="${PROJECT_SOURCE_DIR}/data")
+
+# Install into a temporary prefix and build the example against it.
+add_test(NAME install_smoke COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/install_smoke.sh ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+set_tests_properties(install_smoke PROPERTIES LABELS install TIMEOUT 300)

@@ -333,11 +333,23 @@ int Analyze(const AnalyzeArgs& a, std::ostream& out, std::ostream& err) {
                 : FramesCsv(t, labels, profile);
   }
   std::vector<std::pair<std::string, std::string>> files;
-  if (!a.heatmap.empty()) files.emplace_back(a.heatmap, Heatmap(t, profile, a.rowHeight));
-  if (!a.bars.empty()) files.emplace_back(a.bars, Bars(t, profile, a.barHeight, a.smoothing));
-  if (!a.output.empty()) files.emplace_back(a.output, std::move(text));
+  std::string written;
+  const std::string columns = std::to_string(t.frames.size());
+  if (!a.output.empty()) {
+    files.emplace_back(a.output, text);
+    written += ", " + a.output + " (" + columns + (a.cues ? " frames as cues)" : " frames)");
+  }
+  if (!a.heatmap.empty()) {
+    files.emplace_back(a.heatmap, Heatmap(t, profile, a.rowHeight));
+    written += ", " + a.heatmap + " (" + columns + " x " + std::to_string(profile.mfccCount * a.rowHeight) + ")";
+  }
+  if (!a.bars.empty()) {
+    files.emplace_back(a.bars, Bars(t, profile, a.barHeight, a.smoothing));
+    written += ", " + a.bars + " (" + columns + " x " + std::to_string(a.barHeight) + ")";
+  }
   WriteOutputs(files);
   if (a.output.empty()) out << text << std::flush;
+  if (!written.empty()) err << "orovox: wrote " << written.substr(2) << "\n";
   return 0;
 }
 
@@ -490,7 +502,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
       ->capture_default_str()->check(CLI::Range(0.0f, 1.0f));
 
   StreamArgs st;
-  CLI::App* stream = app.add_subcommand("stream", "Analyse raw PCM from standard input, one line per hop");
+  CLI::App* stream = app.add_subcommand("stream", "Analyse raw PCM from standard input, one flushed line per hop.\n"
+      "Each line covers the last 64 ms; a sound shows in a line 32 ms plus up to one hop later.");
   stream->add_option("--rate", st.rate, "Sample rate of the input (Hz)")->required()->check(CLI::Range(1000, 768000));
   stream->add_option("--format", st.format, "Sample format")->capture_default_str()->check(CLI::IsMember({"s16le", "f32le"}));
   stream->add_option("--channels", st.channels, "Interleaved channels (mixed down)")
