@@ -386,8 +386,12 @@ TEST(LipSyncJob, DegenerateBlocksScoreZero) {
       for (float v : out.mfcc) EXPECT_TRUE(std::isnan(v)) << v;
       EXPECT_TRUE(SameBits({0, 0, 0}, out.scores));
       EXPECT_EQ(out.mainPhonemeIndex, 0);
-      if (c.checkVolume && std::isnan(c.volume)) EXPECT_TRUE(std::isnan(out.volume)) << out.volume;
-      if (c.checkVolume && !std::isnan(c.volume)) EXPECT_EQ(out.volume, c.volume);
+      if (c.checkVolume) {
+        EXPECT_EQ(std::isnan(out.volume), std::isnan(c.volume)) << out.volume;
+        if (!std::isnan(c.volume)) {
+          EXPECT_EQ(out.volume, c.volume);
+        }
+      }
       EXPECT_TRUE(SameOutputs(Compose(set, in), out));
     }
   }
@@ -408,6 +412,13 @@ TEST(LipSyncJob, WritePositionWrapsAroundTheRing) {
     EXPECT_TRUE(SameBits(at3, mfccAt(L + 3)));
     EXPECT_TRUE(SameBits(at3, mfccAt(5 * L + 3)));
     EXPECT_FALSE(SameBits(at3, mfccAt(4))) << "another start must change the analysis";
+    // Positions outside the host's limits count around the ring and never
+    // address memory before it: a negative one backwards from the end, one
+    // whose running sum would pass INT32_MAX as its remainder.
+    EXPECT_TRUE(SameBits(mfccAt(L - 1), mfccAt(-1)));
+    EXPECT_TRUE(SameBits(mfccAt(L - 5), mfccAt(-2 * L - 5)));
+    EXPECT_TRUE(SameBits(mfccAt(INT32_MAX % L), mfccAt(INT32_MAX)));
+    EXPECT_TRUE(SameBits(mfccAt(INT32_MIN % L + L), mfccAt(INT32_MIN)));
     // Position 0 analyses the samples as stored: the same as a rotated ring
     // read from where its first sample now lies.
     const std::vector<float> asStored = mfccAt(0);
@@ -517,7 +528,9 @@ TEST(LipSyncJob, AllocatesInTheOrderOfTheRoad) {
         nestedAllocations += events[i].kind == Event::Allocate;
       }
       EXPECT_EQ(nested, 0) << "the transform's scratch must be freed inside it";
-      if (N >= 2 && (N & (N - 1)) == 0) EXPECT_EQ(nestedAllocations, 4 * (N - 1));
+      if (N >= 2 && (N & (N - 1)) == 0) {
+        EXPECT_EQ(nestedAllocations, 4 * (N - 1));
+      }
       for (; i < events.size(); ++i) road.push_back(events[i]);
 
       const struct {

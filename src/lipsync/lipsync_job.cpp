@@ -25,8 +25,17 @@ void LipSyncJob::Execute() {
   // squares, but the summation order does, so it is storage order.
   const float volume = Algorithm::RootMeanSquare(samples.elements, L);
 
+  // (writePosition + i) rem L is ((writePosition rem L) + i) rem L for every
+  // valid position, so the ring is unrolled from the reduced position. A
+  // negative position, or one whose sum would wrap, then counts around the
+  // ring instead of addressing memory before it.
+  int32_t start = 0;
+  if (L > 0) {
+    start = writePosition % L;
+    if (start < 0) start += L;
+  }
   NativeArray<float> unrolled = CreateTemporary<float>(L);
-  Algorithm::UnrollRingBuffer(samples.elements, unrolled.elements, L, writePosition);
+  Algorithm::UnrollRingBuffer(samples.elements, unrolled.elements, L, start);
 
   // The halving is integer division: an odd rate loses its half hertz.
   Algorithm::LowPassFilter(unrolled, static_cast<float>(inputRate), static_cast<float>(analysisRate / 2),
