@@ -94,13 +94,18 @@ class Report:
 
     # --- sections -------------------------------------------------------------------
     def machine(self):
-        model = "unknown"
+        model, family = "unknown", {}
         try:
             for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
-                if line.startswith("Model name:"):
-                    model = line.split(":", 1)[1].strip()
+                key, _, value = line.partition(":")
+                if key == "Model name":
+                    model = value.strip()
+                elif key in ("CPU family", "Model"):
+                    family[key] = value.strip()
         except OSError:
             pass
+        if family:
+            model += f" (family {family.get('CPU family', '?')}, model {family.get('Model', '?')})"
         c = self.context
         load = ", ".join(f"{x:.1f}" for x in c.get("load_avg", []))
         self.out(f"Machine: {model}, {c.get('num_cpus', '?')} cores at {c.get('mhz_per_cpu', '?')} MHz "
