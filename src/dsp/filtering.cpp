@@ -6,8 +6,9 @@
 // independent, though, so the fast path keeps a tile of outputs in flight at
 // once: lane k of a vector handles output i + k, and several vectors per tile
 // give the adder enough independent chains to hide its latency.
-#include <cmath>
+#include <math.h>
 #include <cstdint>
+#include <cstring>
 
 #include "dsp/algorithm.h"
 #include "frame/native_array.h"
@@ -19,10 +20,23 @@ namespace {
 using simd::kLanes;
 using simd::VF;
 
-// Vectors per tile: eight independent accumulators cover the add latency
-// times the two add ports with room to spare, and leave registers for the
-// broadcast tap and the products.
+// Vectors per tile: enough independent accumulators to cover the add
+// latency times the two add ports, with registers left for the broadcast
+// tap and the products (the AVX2 set's twelve also halve the broadcasts).
 constexpr int kTileVectors = OROVOX_SET_AVX2 ? 12 : 8;
+constexpr int32_t kTile = kTileVectors * kLanes;
+
+// Once every tap of an output reaches a sample, its tile reads the samples
+// through a window: two copies on the stack, 64-byte aligned and 32 bytes
+// past that, so that every load can be taken from the copy in which it does
+// not straddle two cache lines (a straddling load costs two). A group of
+// outputs shares one window per chunk of taps; both copies together stay
+// under 6 KB, well inside the first-level cache.
+constexpr int32_t kGroupOutputs = 192;  // a whole number of tiles in both sets
+constexpr int32_t kChunkTaps = 512;     // a multiple of 8, see AccumulateWindowed
+constexpr int32_t kWindow = kGroupOutputs + kChunkTaps + 16;
+constexpr int kPhaseClasses = 16 / kLanes;  // vectors per 64-byte line
+static_assert(kGroupOutputs % kTile == 0 && kTile % 16 == 0, "tiles start on a cache-line phase of 0");
 
 bool Overlaps(const void* a, int64_t aBytes, const void* b, int64_t bBytes) {
   if (aBytes <= 0 || bBytes <= 0) return false;
@@ -101,6 +115,60 @@ void AccumulateTile(float* data, const float* s, int32_t i0, const float* kernel
   }
 }
 
+// One tile of outputs i0 ... i0 + kTile - 1 over taps j0 ... j1 - 1, every
+// one of them valid, reading s[x] as lineCopy[x - base] or halfCopy[x - base].
+//
+// Within a block of 8 taps starting at a multiple of 8, a vector's loads
+// step back 8 floats from a phase of 0, 4, 8 or 12 floats in its line (the
+// tile, the block and base all sit on multiples of 8 or 16). Phases 8 and 12
+// stay inside the line in the aligned copy; 0 and 4 become 8 and 12 in the
+// copy that is 32 bytes further on.
+void AccumulateWindowed(float* data, int32_t i0, const float* kernel, int32_t j0, int32_t j1,
+                        const float* lineCopy, const float* halfCopy, int32_t base) {
+  VF acc[kTileVectors];
+#pragma GCC unroll 16
+  for (int b = 0; b < kTileVectors; ++b) acc[b] = simd::Load(data + i0 + b * kLanes);
+  for (int32_t js = j0; js < j1; js += 8) {
+    const int32_t e0 = i0 - js - base;
+    const float* from[kPhaseClasses];
+#pragma GCC unroll 4
+    for (int c = 0; c < kPhaseClasses; ++c) {
+      const bool inLine = ((e0 + c * kLanes) & 15) >= 8;
+      from[c] = (inLine ? lineCopy : halfCopy) + e0;
+    }
+    const int32_t taps = Min(8, j1 - js);
+    for (int32_t t = 0; t < taps; ++t) {
+      const VF k = simd::Set(kernel[js + t]);
+#pragma GCC unroll 16
+      for (int b = 0; b < kTileVectors; ++b)
+        acc[b] = simd::Add(simd::Mul(k, simd::Load(from[b % kPhaseClasses] + (b * kLanes - t))), acc[b]);
+    }
+  }
+#pragma GCC unroll 16
+  for (int b = 0; b < kTileVectors; ++b) simd::Store(data + i0 + b * kLanes, acc[b]);
+}
+
+// Tiles g0 ... g0 + tiles * kTile - 1, all with g0 >= n - 1. Each output's
+// taps still come in ascending order: chunk after chunk, and within a chunk
+// as the tile loop adds them.
+void AccumulateGroup(float* data, const float* s, int32_t g0, int32_t tiles, const float* kernel, int32_t n) {
+  alignas(64) float lineCopy[kWindow];
+  alignas(64) float halfStorage[kWindow + 8];
+  float* halfCopy = halfStorage + 8;
+  const int32_t outputs = tiles * kTile;
+  for (int32_t j0 = 0; j0 < n; j0 += kChunkTaps) {
+    const int32_t j1 = Min(n, j0 + kChunkTaps);
+    const int32_t low = g0 - (j1 - 1);  // not negative: g0 >= n - 1
+    const int32_t high = g0 + outputs - 1 - j0;
+    const int32_t base = low & ~15;
+    const size_t bytes = static_cast<size_t>(high - low + 1) * 4;
+    memcpy(lineCopy + (low - base), s + low, bytes);
+    memcpy(halfCopy + (low - base), s + low, bytes);
+    for (int32_t t = 0; t < tiles; ++t)
+      AccumulateWindowed(data, g0 + t * kTile, kernel, j0, j1, lineCopy, halfCopy, base);
+  }
+}
+
 // The whole vectors left after the full tiles, as one narrower tile.
 template <int B>
 void AccumulateLastTile(float* data, const float* s, int32_t i0, const float* kernel, int32_t n, int vectors) {
@@ -137,9 +205,14 @@ void Accumulate(float* data, const float* s, int32_t length, const float* kernel
     AccumulatePlain(data, s, length, kernel, n);
     return;
   }
-  constexpr int32_t kTile = kTileVectors * kLanes;
   int32_t i0 = 0;
-  for (; i0 + kTile <= length; i0 += kTile) AccumulateTile<kTileVectors>(data, s, i0, kernel, n);
+  // The first tiles, where some outputs have fewer taps than n.
+  for (; i0 + kTile <= length && i0 < n - 1; i0 += kTile) AccumulateTile<kTileVectors>(data, s, i0, kernel, n);
+  while (i0 + kTile <= length) {
+    const int32_t tiles = Min(kGroupOutputs / kTile, (length - i0) / kTile);
+    AccumulateGroup(data, s, i0, tiles, kernel, n);
+    i0 += tiles * kTile;
+  }
   const int vectors = (length - i0) / kLanes;
   AccumulateLastTile<kTileVectors - 1>(data, s, i0, kernel, n, vectors);
   i0 += vectors * kLanes;
