@@ -12,17 +12,26 @@
 using Orovox::Resolver;
 
 // --- Shared slots -------------------------------------------------------------
-extern "C" {
-Orovox::AbortFn g_abortSlot = nullptr;
-Orovox::WorkStealingRangeFn g_workStealingRangeSlot = nullptr;
-Orovox::MallocTrackedFn g_mallocTrackedSlot = nullptr;
-Orovox::FreeTrackedFn g_freeTrackedSlot = nullptr;
+// The exported data slots are laid out here in assembly: their names hold
+// dots, colons and spaces, which instrumentation passes (AddressSanitizer's
+// global registration) cannot spell. Code reaches the callback slots through
+// the declarations in callback_slots.h; no entry reads the two zero vectors.
+#define OROVOX_DATA_SLOT(name, bytes)               \
+  __asm__(".pushsection .bss\n"                     \
+          ".globl \"" name "\"\n"                   \
+          ".type \"" name "\", @object\n"           \
+          ".size \"" name "\", " #bytes "\n"         \
+          ".p2align 3\n"                             \
+          "\"" name "\":\n"                          \
+          ".zero " #bytes "\n"                       \
+          ".popsection\n");
 
-// Exported for hosts that expect them; no entry reads or writes them.
-OROVOX_EXPORT float g_zeroVector2[2] __asm__("\"UnityEngine.Vector2 UnityEngine.Vector2::zeroVector\"") = {0.0f, 0.0f};
-OROVOX_EXPORT float g_zeroVector3[3] __asm__("\"UnityEngine.Vector3 UnityEngine.Vector3::zeroVector\"") = {0.0f, 0.0f,
-                                                                                                          0.0f};
-}
+OROVOX_DATA_SLOT("burst_abort_Ptr", 8)
+OROVOX_DATA_SLOT("Unity.Jobs.LowLevel.Unsafe.JobsUtility::GetWorkStealingRange_Ptr", 8)
+OROVOX_DATA_SLOT("Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked_Ptr", 8)
+OROVOX_DATA_SLOT("Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked_Ptr", 8)
+OROVOX_DATA_SLOT("UnityEngine.Vector2 UnityEngine.Vector2::zeroVector", 8)   // two floats
+OROVOX_DATA_SLOT("UnityEngine.Vector3 UnityEngine.Vector3::zeroVector", 12)  // three floats
 
 // One slot per entry, empty until burst.initialize has run. The dispatchers
 // below reach it by this name.
