@@ -5,9 +5,8 @@
 
 #include "frame/callback_slots.h"
 #include "frame/processor_level.h"
+#include "frame/symbol.h"
 #include "orovox/entries.h"
-
-#define OROVOX_EXPORT __attribute__((visibility("default")))
 
 using Orovox::Resolver;
 
@@ -39,12 +38,12 @@ __attribute__((visibility("hidden"))) void* g_dispatch[Orovox::kEntryCount] __as
 
 // --- Declarations of both sets' symbols -----------------------------------------
 #define OROVOX_DECLARE_SET(number, id, R, params)                                                           \
-  extern "C" R Sse2Body_##number params __asm__("\"" id "_x64_sse2\"");                                     \
-  extern "C" R Avx2Body_##number params __asm__("\"" id "_avx2\"");                                         \
-  extern "C" void Sse2Bind_##number(Resolver) __asm__("\"burst.initialize.externals." id "_x64_sse2\"");    \
-  extern "C" void Avx2Bind_##number(Resolver) __asm__("\"burst.initialize.externals." id "_avx2\"");        \
-  extern "C" void Sse2Statics_##number() __asm__("\"burst.initialize.statics." id "_x64_sse2\"");           \
-  extern "C" void Avx2Statics_##number() __asm__("\"burst.initialize.statics." id "_avx2\"");
+  extern "C" R Sse2Body_##number params OROVOX_SYMBOL(id "_x64_sse2");                                     \
+  extern "C" R Avx2Body_##number params OROVOX_SYMBOL(id "_avx2");                                         \
+  extern "C" void Sse2Bind_##number(Resolver) OROVOX_SYMBOL("burst.initialize.externals." id "_x64_sse2");    \
+  extern "C" void Avx2Bind_##number(Resolver) OROVOX_SYMBOL("burst.initialize.externals." id "_avx2");        \
+  extern "C" void Sse2Statics_##number() OROVOX_SYMBOL("burst.initialize.statics." id "_x64_sse2");           \
+  extern "C" void Avx2Statics_##number() OROVOX_SYMBOL("burst.initialize.statics." id "_avx2");
 
 #define OROVOX_JOB_PARAMS (void* record, void* hostA, void* hostB, void* ranges, int32_t worker)
 
@@ -99,7 +98,7 @@ static_assert(sizeof(kEntrySymbols) / sizeof(kEntrySymbols[0]) == Orovox::kEntry
 
 }  // namespace
 
-extern "C" OROVOX_EXPORT void BurstInitialize(Resolver resolve) __asm__("\"burst.initialize\"");
+extern "C" OROVOX_EXPORT void BurstInitialize(Resolver resolve) OROVOX_SYMBOL("burst.initialize");
 
 void BurstInitialize(Resolver resolve) {
   const bool avx2 = Orovox::Frame::SelectsAvx2(Orovox::Frame::CurrentProcessorLevel());

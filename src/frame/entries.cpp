@@ -27,15 +27,15 @@ void RunParallelForJob(void* record, void* ranges, int32_t worker) {
 
 #define OROVOX_BINDER_AND_STATICS(number, id, callbacks)                                                    \
   extern "C" OROVOX_EXPORT void Bind_##number(::Orovox::Resolver resolve)                                   \
-      __asm__("\"burst.initialize.externals." id OROVOX_SET_SUFFIX "\"");                                   \
+      OROVOX_SYMBOL("burst.initialize.externals." id OROVOX_SET_SUFFIX);                                   \
   void Bind_##number(::Orovox::Resolver resolve) {                                                          \
     ::Orovox::OROVOX_SET::Services::BindCallbacks(resolve, callbacks);                                      \
   }                                                                                                         \
-  extern "C" OROVOX_EXPORT void Statics_##number() __asm__("\"burst.initialize.statics." id OROVOX_SET_SUFFIX "\""); \
+  extern "C" OROVOX_EXPORT void Statics_##number() OROVOX_SYMBOL("burst.initialize.statics." id OROVOX_SET_SUFFIX); \
   void Statics_##number() {}
 
 #define OROVOX_FUNCTION(number, id, Name, callbacks, R, params, args, impl)                  \
-  extern "C" OROVOX_EXPORT R Body_##number params __asm__("\"" id OROVOX_SET_SUFFIX "\""); \
+  extern "C" OROVOX_EXPORT R Body_##number params OROVOX_SYMBOL(id OROVOX_SET_SUFFIX); \
   R Body_##number params { return ::Orovox::OROVOX_SET::impl args; }                       \
   OROVOX_BINDER_AND_STATICS(number, id, callbacks)
 
@@ -45,7 +45,7 @@ void RunParallelForJob(void* record, void* ranges, int32_t worker) {
 
 #define OROVOX_JOB(number, id, Name, Kind, callbacks, Record)                                      \
   extern "C" OROVOX_EXPORT void Body_##number(void* record, void* hostA, void* hostB, void* ranges, \
-                                              int32_t worker) __asm__("\"" id OROVOX_SET_SUFFIX "\""); \
+                                              int32_t worker) OROVOX_SYMBOL(id OROVOX_SET_SUFFIX); \
   void Body_##number(void* record, void*, void*, [[maybe_unused]] void* ranges,                     \
                      [[maybe_unused]] int32_t worker) {                                             \
     OROVOX_RUN_##Kind(Record);                                                                      \

@@ -21,4 +21,4 @@
 #define OROVOX_SET_SUFFIX "_x64_sse2"
 #endif
 
-#define OROVOX_EXPORT __attribute__((visibility("default")))
+#include "frame/symbol.h"
