@@ -57,8 +57,11 @@ struct Timeline {
 class Progress {
  public:
   Progress(std::ostream& err, bool enabled, int64_t total) : err_(err), enabled_(enabled && total > 0), total_(total) {}
-  ~Progress() {
+  ~Progress() { Finish(); }
+  // Clears the bar, so that the next message starts on a clean line.
+  void Finish() {
     if (enabled_ && drawn_) err_ << "\r\033[K" << std::flush;
+    drawn_ = false;
   }
   void Show(int64_t done) {
     if (!enabled_) return;
@@ -321,6 +324,7 @@ int Analyze(const AnalyzeArgs& a, std::ostream& out, std::ostream& err) {
   Progress progress(err, terminal && !a.noProgress && audio.seconds() > 30.0,
                     static_cast<int64_t>(std::floor((audio.samples.size() - 1) * a.fps / audio.rate)) + 1);
   const Timeline t = AnalyzeRecording(*analyzer, audio, a.fps, a.jobs, progress);
+  progress.Finish();
   const std::vector<std::string> labels = Labels(t, profile, a.silenceLabel);
 
   std::string text;
