@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "frame/callback_slots.h"
+#include "standalone_slots.h"
 #include "support.h"
 
 // The array forms are compiled into this test once per set (see
 // filtering_conditioning.cmake); their host services are the stand-alone host's.
-extern "C" {
-Orovox::AbortFn g_abortSlot = &Orovox::Host::HostAbort;
-Orovox::WorkStealingRangeFn g_workStealingRangeSlot = &Orovox::Host::HostGetWorkStealingRange;
-Orovox::MallocTrackedFn g_mallocTrackedSlot = &Orovox::Host::TrackedAllocator::Allocate;
-Orovox::FreeTrackedFn g_freeTrackedSlot = &Orovox::Host::TrackedAllocator::Free;
 
+extern "C" {
 void OrovoxTestLowPassFilter_sse2(Orovox::NativeArray<float>* data, float sampleRate, float cutoff, float range);
 void OrovoxTestLowPassFilter_avx2(Orovox::NativeArray<float>* data, float sampleRate, float cutoff, float range);
 void OrovoxTestDownSample_sse2(const Orovox::NativeArray<float>* input, Orovox::NativeArray<float>* output,

@@ -9,37 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "frame/callback_slots.h"
+#include "standalone_slots.h"
 #include "support.h"
 
 // The array form of the filter bank is compiled into this test once per set
-// (see spectrum_mel.cmake); its host services are the stand-alone host's.
-// The slots' names hold dots and colons, which AddressSanitizer's global
-// registration cannot spell, so they are laid out in assembly and filled
-// before main.
-#define OROVOX_TEST_SLOT(name)            \
-  __asm__(".pushsection .bss\n"           \
-          ".globl \"" name "\"\n"         \
-          ".type \"" name "\", @object\n" \
-          ".size \"" name "\", 8\n"       \
-          ".p2align 3\n"                  \
-          "\"" name "\":\n"               \
-          ".zero 8\n"                     \
-          ".popsection\n");
-OROVOX_TEST_SLOT("burst_abort_Ptr")
-OROVOX_TEST_SLOT("Unity.Jobs.LowLevel.Unsafe.JobsUtility::GetWorkStealingRange_Ptr")
-OROVOX_TEST_SLOT("Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked_Ptr")
-OROVOX_TEST_SLOT("Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked_Ptr")
-
-namespace {
-[[maybe_unused]] const bool kSlotsBound = [] {
-  g_abortSlot = &Orovox::Host::HostAbort;
-  g_workStealingRangeSlot = &Orovox::Host::HostGetWorkStealingRange;
-  g_mallocTrackedSlot = &Orovox::Host::TrackedAllocator::Allocate;
-  g_freeTrackedSlot = &Orovox::Host::TrackedAllocator::Free;
-  return true;
-}();
-}  // namespace
+// (see spectrum_mel.cmake).
 
 extern "C" {
 void OrovoxTestMelFilterBank_sse2(const Orovox::NativeArray<float>* spectrum, Orovox::NativeArray<float>* melSpectrum,

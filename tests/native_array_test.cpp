@@ -5,13 +5,7 @@
 
 #include "frame/native_array.h"
 #include "orovox/host.h"
-
-extern "C" {
-Orovox::AbortFn g_abortSlot = &Orovox::Host::HostAbort;
-Orovox::WorkStealingRangeFn g_workStealingRangeSlot = &Orovox::Host::HostGetWorkStealingRange;
-Orovox::MallocTrackedFn g_mallocTrackedSlot = &Orovox::Host::TrackedAllocator::Allocate;
-Orovox::FreeTrackedFn g_freeTrackedSlot = &Orovox::Host::TrackedAllocator::Free;
-}
+#include "standalone_slots.h"
 
 namespace Orovox::Test {
 namespace {
