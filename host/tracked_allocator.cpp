@@ -23,6 +23,21 @@ constexpr int64_t kMinClassBytes = 64;
 constexpr int kMaxCachedPerClass = 512;
 constexpr uint64_t kTagKey = 0x9E3779B97F4A7C15ull;
 
+// Under AddressSanitizer every block is its own malloc of exactly header +
+// size and goes straight back on free: size classes would hide an overrun
+// into a block's slack, and the free lists a use after free.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kExactBlocks = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kExactBlocks = true;
+#else
+constexpr bool kExactBlocks = false;
+#endif
+#else
+constexpr bool kExactBlocks = false;
+#endif
+
 struct Header {
   uint64_t tag;       // address ^ key while allocated, 0 once freed
   int64_t size;
@@ -126,7 +141,10 @@ void* TrackedAllocator::Allocate(int64_t size, int32_t alignment, int32_t label,
   void* user = nullptr;
   void* base = nullptr;
   int sizeClass = -1;
-  if (alignment <= 16) {
+  if (kExactBlocks && alignment <= 16) {
+    base = std::malloc(static_cast<size_t>(size + int64_t{sizeof(Header)}));  // 16-aligned, so is base + 32
+    user = static_cast<Header*>(base) + 1;
+  } else if (alignment <= 16) {
     sizeClass = ClassFor(size + int64_t{sizeof(Header)});
     if (sizeClass >= 0) {
       base = t.freeList[sizeClass];
@@ -139,7 +157,7 @@ void* TrackedAllocator::Allocate(int64_t size, int32_t alignment, int32_t label,
       user = static_cast<Header*>(base) + 1;
     }
   }
-  if (sizeClass < 0) {
+  if (user == nullptr) {
     // Large or strongly aligned: room for the header in front of an aligned block.
     const int64_t align = alignment > 16 ? alignment : 16;
     base = std::malloc(static_cast<size_t>(size + align + int64_t{sizeof(Header)}));
