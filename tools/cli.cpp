@@ -538,6 +538,16 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     err << "orovox: " << what << " (see orovox --help)\n";
     return 2;
   }
+  // CLI11's range checks let NaN through (every comparison with it is false).
+  const std::pair<const char*, double> ranged[] = {{"--fps", an.fps},           {"--fps", st.fps},
+                                                   {"--silence", an.silence},   {"--silence", st.silence},
+                                                   {"--smoothing", an.smoothing}, {"--silence", ca.options.silenceVolume}};
+  for (const auto& [name, value] : ranged) {
+    if (std::isnan(value)) {
+      err << "orovox: " << name << ": NaN is not a number (see orovox --help)\n";
+      return 2;
+    }
+  }
 
   try {
     if (analyze->parsed()) return Analyze(an, out, err);
