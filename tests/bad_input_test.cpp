@@ -332,6 +332,8 @@ TEST_F(ToolBadInput, BadOptionsAndStreamsFail) {
       {{"analyze", "{}/good.wav", "--bar-height", "-1", "--bars", "{}/b.png"}, 2, "bar-height", ""},
       {{"analyze", "{}/good.wav", "--row-height", "1000000000", "--heatmap", "{}/h.png"}, 2, "row-height", ""},
       {{"analyze", "{}/good.wav", "--silence", "-1", "-o", "{}/out.csv"}, 2, "silence", ""},
+      {{"analyze", "{}/good.wav", "--smoothing", "nan", "--bars", "{}/b.png"}, 2, "smoothing", ""},
+      {{"stream", "--rate", "16000", "--fps", "nan"}, 2, "fps", ""},
       {{"analyze", "{}/good.wav", "--silence-label", "A", "-o", "{}/out.csv"}, 2, "silence label", ""},
       {{"analyze", "{}/good.wav", "-o", "{}/no/such/folder/out.csv", "--heatmap", "{}/h.png"}, 1, "out.csv", ""},
       {{"calibrate"}, 2, "recordings", ""},
