@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sleef.h>
 
 #include <cmath>
 #include <cstdint>
@@ -12,19 +11,7 @@
 #include <vector>
 
 #include "orovox/host.h"
-
-// sleef.h declares the FMA family only when compiling for FMA; the tests are
-// built for baseline x86-64 and call it only on processors that have it.
-#ifndef FP_FAST_FMA
-extern "C" {
-float Sleef_finz_sinf1_u35purecfma(float);
-float Sleef_finz_cosf1_u35purecfma(float);
-float Sleef_finz_logf1_u35purecfma(float);
-float Sleef_finz_expf1_u10purecfma(float);
-float Sleef_finz_log10f1_u10purecfma(float);
-float Sleef_finz_powf1_u10purecfma(float, float);
-}
-#endif
+#include "scalar_math.h"
 
 namespace Orovox::Test {
 
@@ -51,21 +38,13 @@ struct ScalarMath {
   float (*pow)(float, float);
 };
 
+template <typename M>
+ScalarMath MathFrom() {
+  return {&M::Sin, &M::Cos, &M::Log, &M::Exp, &M::Log10, &M::Pow};
+}
+
 inline ScalarMath MathOf(VariantSet s) {
-  // sleef.h returns `const float`, so each function is wrapped once here.
-  if (s == VariantSet::Avx2)
-    return {[](float x) { return Sleef_finz_sinf1_u35purecfma(x); },
-            [](float x) { return Sleef_finz_cosf1_u35purecfma(x); },
-            [](float x) { return Sleef_finz_logf1_u35purecfma(x); },
-            [](float x) { return Sleef_finz_expf1_u10purecfma(x); },
-            [](float x) { return Sleef_finz_log10f1_u10purecfma(x); },
-            [](float x, float y) { return Sleef_finz_powf1_u10purecfma(x, y); }};
-  return {[](float x) { return Sleef_cinz_sinf1_u35purec(x); },
-          [](float x) { return Sleef_cinz_cosf1_u35purec(x); },
-          [](float x) { return Sleef_cinz_logf1_u35purec(x); },
-          [](float x) { return Sleef_cinz_expf1_u10purec(x); },
-          [](float x) { return Sleef_cinz_log10f1_u10purec(x); },
-          [](float x, float y) { return Sleef_cinz_powf1_u10purec(x, y); }};
+  return s == VariantSet::Avx2 ? MathFrom<MathAvx2>() : MathFrom<MathSse2>();
 }
 
 inline uint32_t Bits(float x) {
