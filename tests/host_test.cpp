@@ -79,6 +79,36 @@ TEST(TrackedAllocator, BlocksMayBeFreedOnAnotherThread) {
   EXPECT_EQ(TrackedAllocator::LiveBlocks(), live);
 }
 
+// Constructed on its thread before the thread's first tracked call, so it is
+// destroyed after the allocator has retired that thread's state.
+struct TeardownUser {
+  void* held = nullptr;
+  ~TeardownUser() {
+    TrackedAllocator::Free(held, 2);
+    void* p = TrackedAllocator::Allocate(40, 4, 2, 0);
+    std::memset(p, 0, 40);
+    TrackedAllocator::Free(p, 2);
+  }
+};
+
+TEST(TrackedAllocator, CountsCallsMadeDuringThreadTeardown) {
+  TrackedAllocator::TakeFreeErrors();
+  const int64_t errors = TrackedAllocator::FreeErrors();
+  const Host::LabelStats before = TrackedAllocator::Stats(2);
+  std::thread([] {
+    thread_local TeardownUser user;
+    user.held = TrackedAllocator::Allocate(40, 4, 2, 0);
+    void* cached = TrackedAllocator::Allocate(40, 4, 2, 0);
+    TrackedAllocator::Free(cached, 2);  // left in the thread's cache at exit
+  }).join();
+  const Host::LabelStats after = TrackedAllocator::Stats(2);
+  EXPECT_EQ(after.allocations - before.allocations, 3);
+  EXPECT_EQ(after.frees - before.frees, 3);
+  EXPECT_EQ(after.liveBlocks, before.liveBlocks);
+  EXPECT_EQ(after.liveBytes, before.liveBytes);
+  EXPECT_EQ(TrackedAllocator::FreeErrors(), errors);
+}
+
 TEST(TrackedAllocator, RecordsEveryCallWhileRecording) {
   TrackedAllocator::StartRecording();
   void* p = TrackedAllocator::Allocate(12, 4, 2, 0);
