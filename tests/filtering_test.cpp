@@ -459,6 +459,37 @@ TEST(ResampleLinear, Examples) {
   }
 }
 
+// Within one arena: an output over its own input sees what earlier elements
+// wrote (the ascending order), and a negative ratio walks back from the
+// input's start, so positions below zero need the floor, not truncation.
+TEST(ResampleLinear, SharedMemoryAndNegativePositionsFollowTheTranscription) {
+  struct Case {
+    const char* what;
+    size_t output, input;  // offsets in one arena
+    int32_t inputLength, outputLength;
+    float ratio;
+  };
+  const Case cases[] = {{"in place", 100, 100, 120, 80, 1.5f},
+                        {"output one ahead", 101, 100, 120, 80, 1.5f},
+                        {"output a vector ahead", 108, 100, 200, 100, 0.75f},
+                        {"output behind", 90, 100, 200, 70, 2.75625f},
+                        {"negative ratio, apart", 400, 200, 50, 90, -1.7f},
+                        {"negative fraction of a sample", 400, 200, 50, 90, -0.3f}};
+  const auto initial = Samples(512, 5u);
+  for (VariantSet s : Sets()) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(SetName(s)) + " " + c.what);
+      std::vector<float> expected = initial;
+      Buffer arena(initial.size());
+      Fill(arena, initial);
+      RefResampleLinear(expected.data() + c.input, c.inputLength, expected.data() + c.output, c.outputLength, c.ratio);
+      Lib().set(s).ResampleLinear(arena.data() + c.input, c.inputLength, arena.data() + c.output, c.outputLength,
+                                  c.ratio);
+      EXPECT_TRUE(SameBits(expected, arena.vec()));
+    }
+  }
+}
+
 TEST(FilteringEntries, AllocateNothing) {
   std::vector<float> data(100, 1.0f), input(100, 0.5f), kernel(32), out(60);
   for (VariantSet s : Sets()) {

@@ -220,9 +220,77 @@ void Accumulate(float* data, const float* s, int32_t length, const float* kernel
 }
 
 // output[i] = ((input[k1] - input[k]) * frac) + input[k], k = floor(i * ratio).
+// truncate(floorf(x)) per lane, with the conversion's INT32_MIN for NaN and
+// out-of-range lanes. Without SSE4.1's rounding, the SSE2 set truncates and
+// steps down where that went up; a lane that converted to INT32_MIN stays
+// there (its only in-range source is -2^31 itself, which needs no step).
+inline simd::VI FloorToInt(VF x) {
+#if OROVOX_SET_AVX2
+  return _mm256_cvttps_epi32(_mm256_floor_ps(x));
+#else
+  const __m128i t = _mm_cvttps_epi32(x);
+  const __m128i up = _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), x));
+  const __m128i invalid = _mm_cmpeq_epi32(t, _mm_set1_epi32(INT32_MIN));
+  return _mm_add_epi32(t, _mm_andnot_si128(invalid, up));  // up lanes are -1
+#endif
+}
+
+inline simd::VI MinIndex(simd::VI a, simd::VI b) {
+#if OROVOX_SET_AVX2
+  return _mm256_min_epi32(a, b);
+#else
+  const __m128i aAbove = _mm_cmpgt_epi32(a, b);
+  return _mm_or_si128(_mm_and_si128(aAbove, b), _mm_andnot_si128(aAbove, a));
+#endif
+}
+
+inline simd::VI IncrementIndex(simd::VI a) {
+#if OROVOX_SET_AVX2
+  return _mm256_add_epi32(a, _mm256_set1_epi32(1));
+#else
+  return _mm_add_epi32(a, _mm_set1_epi32(1));
+#endif
+}
+
+inline void StoreIndex(int32_t* p, simd::VI v) {
+#if OROVOX_SET_AVX2
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+#else
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+#endif
+}
+
 void Interpolate(const float* input, int32_t inputLength, float* output, int32_t outputLength, float ratio) {
   const int32_t lastIndex = inputLength - 1;
-  for (int32_t i = 0; i < outputLength; ++i) {
+  int32_t i = 0;
+  // Blocks read all their samples before writing, so they run only where
+  // the output cannot be what a later element reads.
+  if (!Overlaps(input, int64_t{inputLength} * 4, output, int64_t{outputLength} * 4)) {
+    const VF r = simd::Set(ratio);
+#if OROVOX_SET_AVX2
+    const simd::VI last = _mm256_set1_epi32(lastIndex);
+#else
+    const simd::VI last = _mm_set1_epi32(lastIndex);
+#endif
+    alignas(32) int32_t k[kLanes];
+    alignas(32) int32_t k1[kLanes];
+    alignas(32) float a[kLanes];
+    alignas(32) float b[kLanes];
+    for (; i + kLanes <= outputLength; i += kLanes) {
+      const VF pos = simd::Mul(simd::Iota(i), r);
+      const simd::VI kv = FloorToInt(pos);
+      StoreIndex(k, kv);
+      StoreIndex(k1, MinIndex(IncrementIndex(kv), last));
+      for (int lane = 0; lane < kLanes; ++lane) {
+        a[lane] = input[k[lane]];
+        b[lane] = input[k1[lane]];
+      }
+      const VF frac = simd::Sub(pos, simd::FromInt(kv));
+      const VF va = simd::Load(a);
+      simd::Store(output + i, simd::Add(simd::Mul(simd::Sub(simd::Load(b), va), frac), va));
+    }
+  }
+  for (; i < outputLength; ++i) {
     const float pos = static_cast<float>(i) * ratio;
     const int32_t k = simd::TruncToInt(floorf(pos));
     const int32_t k1 = Min(k + 1, lastIndex);
