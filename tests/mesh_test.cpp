@@ -207,6 +207,41 @@ TEST(IndexJobsTest, MatchSingleThreadReferenceOverStridedViews) {
   }
 }
 
+// Packed source and destination inside one buffer: where they overlap, a
+// later element may read what an earlier one wrote, and the result is that
+// of the element order. One worker takes the whole count as one range.
+TEST(IndexJobsTest, PackedViewsSharingMemoryFollowTheElementOrder) {
+  const int32_t count = 300;
+  // Destination start minus source start, in bytes.
+  const ptrdiff_t kShifts[] = {0, 2, 4, 10, 64, 66, -2, -6, -64, 1300};
+  std::mt19937 rng(5);
+  const Bytes initial = RandomBytes(4096, rng);
+  const size_t sourceAt = 1000;
+  for (IndexJob job : kIndexJobs) {
+    const IndexJobInfo info = Info(job);
+    const uint32_t offset = static_cast<uint32_t>(rng());
+    for (ptrdiff_t shift : kShifts) {
+      const size_t destinationAt = static_cast<size_t>(static_cast<ptrdiff_t>(sourceAt) + shift);
+      Bytes expected = initial;
+      for (int32_t i = 0; i < count; ++i) {
+        uint32_t in = 0;
+        std::memcpy(&in, expected.data() + sourceAt + static_cast<size_t>(i) * info.sourceBytes, info.sourceBytes);
+        const uint32_t out = IndexResult(job, in, offset);
+        std::memcpy(expected.data() + destinationAt + static_cast<size_t>(i) * info.destinationBytes, &out,
+                    info.destinationBytes);
+      }
+      for (const Runner& runner : Runners()) {
+        SCOPED_TRACE(std::string(info.name) + " " + runner.name + " shift " + std::to_string(shift));
+        Bytes arena = initial;
+        const StridedSlice source{arena.data() + sourceAt, static_cast<int32_t>(info.sourceBytes), count};
+        const StridedSlice destination{arena.data() + destinationAt, static_cast<int32_t>(info.destinationBytes), count};
+        RunIndexJob(*runner.entries, job, offset, source, destination, count, Schedule{1, count, 1});
+        ASSERT_TRUE(SameBytes(expected, arena));
+      }
+    }
+  }
+}
+
 TEST(IndexJobsTest, SumsWrapAndWideningZeroExtends) {
   const struct {
     IndexJob job;
