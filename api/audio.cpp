@@ -68,22 +68,27 @@ Audio Decode(const void* data, size_t size) {
     throw Error("the recording is too long (" + std::to_string(info.frames) + " frames)");
 
   // Integer formats come back scaled to [-1, 1]; float formats as stored.
+  // Decoded a block at a time: the header's frame count is only a claim, and
+  // a damaged file must not make us allocate for it before a sample arrives.
   const size_t channels = static_cast<size_t>(info.channels);
-  std::vector<float> interleaved(static_cast<size_t>(info.frames) * channels);
-  const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
-  if (got <= 0) throw Error("the recording is empty (no samples could be decoded)");
-
+  constexpr sf_count_t kBlockFrames = 4096;
+  std::vector<float> interleaved(static_cast<size_t>(kBlockFrames) * channels);
   Audio audio;
   audio.rate = info.samplerate;
-  audio.samples.resize(static_cast<size_t>(got));
-  for (size_t f = 0; f < audio.samples.size(); ++f) {
-    float sum = 0.0f;
-    for (size_t c = 0; c < channels; ++c) sum += interleaved[f * channels + c];
-    const float mono = channels == 1 ? sum : sum / static_cast<float>(channels);
-    if (!std::isfinite(mono))
-      throw Error("sample " + std::to_string(f) + " is not a finite number; the file is damaged");
-    audio.samples[f] = mono;
+  for (sf_count_t left = info.frames; left > 0;) {
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), left < kBlockFrames ? left : kBlockFrames);
+    if (got <= 0) break;
+    for (size_t f = 0; f < static_cast<size_t>(got); ++f) {
+      float sum = 0.0f;
+      for (size_t c = 0; c < channels; ++c) sum += interleaved[f * channels + c];
+      const float mono = channels == 1 ? sum : sum / static_cast<float>(channels);
+      if (!std::isfinite(mono))
+        throw Error("sample " + std::to_string(audio.samples.size()) + " is not a finite number; the file is damaged");
+      audio.samples.push_back(mono);
+    }
+    left -= got;
   }
+  if (audio.samples.empty()) throw Error("the recording is empty (no samples could be decoded)");
   return audio;
 }
 
