@@ -87,6 +87,8 @@ ColorEntry PaletteColor(size_t i) {
 
 // Shortest text that reads back as the same float.
 std::string FloatText(float x) {
+  // JSON readers take "-0" for the integer 0; only a fraction keeps the sign.
+  if (x == 0.0f && std::signbit(x)) return "-0.0";
   char buf[32];
   for (int digits = 6; digits <= 9; ++digits) {
     std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(x));
